@@ -28,7 +28,7 @@ TONALIS_DECLARE_ERROR(EMMSpectrumError)
 TONALIS_DECLARE_ERROR(EMMLevelError)
 TONALIS_DECLARE_ERROR(EMMPeakDetectError)
 TONALIS_DECLARE_ERROR(EMMOscopeError)
-TONALIS_DECLARE_ERROR(EMMDSPPluginError)
+TONALIS_DECLARE_ERROR(EMMPlugInError)
 TONALIS_DECLARE_ERROR(EMMPitchError)
 TONALIS_DECLARE_ERROR(EMMFadeError)
 TONALIS_DECLARE_ERROR(EMMWaveError)
@@ -46,10 +46,20 @@ TONALIS_DECLARE_ERROR(EMMPlayerError)
 
 #undef TONALIS_DECLARE_ERROR
 
+// The high-resolution timer's failures are timer failures.
+class EMMHiTimerError : public EMMTimerError {
+public:
+    using EMMTimerError::EMMTimerError;
+};
+
 namespace MMText {
 inline constexpr const char* PropertyWhileOpen = "Change to property while device was open";
 inline constexpr const char* InvalidWaveFormat = "Invalid WaveFormat";
 inline constexpr const char* NoHeaderMemory = "Unable to allocate memory for wave header";
 inline constexpr const char* MapperId = "MapperId";
 inline constexpr const char* InvalidId = "InvalidId";
+inline constexpr const char* CouldNotCreateThread = "Could not create thread";
+// Shown (with the component's class name as caption) when cmCallback is chosen.
+inline constexpr const char* CallBackModeRefused =
+    "\"CallBacks\" are called at interrupt time !\n\rThis is currently only supported under Windows 95";
 } // namespace MMText

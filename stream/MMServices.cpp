@@ -1,5 +1,7 @@
 #include "stream/MMServices.h"
 
+#include "stream/MainThreadDispatcher.h"
+
 #include <cstdio>
 #include <mutex>
 
@@ -61,4 +63,12 @@ std::shared_ptr<ErrorHandlerService> SetErrorHandlerService(std::shared_ptr<Erro
 
 MessageResult ShowMessage(const std::string& text, const std::string& caption, MessageButtons buttons) {
     return CurrentMessageBox()->Show(text, caption, buttons);
+}
+
+void ReportErrorOnMainThread(std::exception_ptr error) {
+    auto& dispatcher = MainThreadDispatcher::Instance();
+    if (dispatcher.IsMainThread())
+        CurrentErrorHandler()->HandleException(error);
+    else
+        dispatcher.Post(nullptr, [error] { CurrentErrorHandler()->HandleException(error); });
 }

@@ -33,6 +33,9 @@ std::shared_ptr<ErrorHandlerService> SetErrorHandlerService(std::shared_ptr<Erro
 // Shows `text` through the current message box service.
 MessageResult ShowMessage(const std::string& text, const std::string& caption,
                           MessageButtons buttons = MessageButtons::Ok);
+// Hands `error` to the error handler on the main thread: at once there, posted from other threads
+// (so a worker never waits for a dialog).
+void ReportErrorOnMainThread(std::exception_ptr error);
 // Runs `body`, handing anything it throws to the error handler. Returns false when it threw.
 template <typename F> bool GuardedCall(F&& body) {
     try {
