@@ -53,6 +53,7 @@ TEST(MainThreadDispatcher, RunAndWaitFromWorkerRunsOnMainAndRethrows) {
     std::atomic<bool> ranOnMain{false};
     std::atomic<bool> returned{false};
     std::string caught;
+    std::atomic<bool> finished{false};
     std::thread worker([&] {
         dispatcher().RunAndWait([&] { ranOnMain = dispatcher().IsMainThread(); });
         returned = true;
@@ -61,9 +62,10 @@ TEST(MainThreadDispatcher, RunAndWaitFromWorkerRunsOnMainAndRethrows) {
         } catch (const EMMWaveOutError& e) {
             caught = e.what();
         }
+        finished = true;
     });
     // A main-thread wait that serves requests does not deadlock against the worker.
-    const bool done = dispatcher().WaitServing([&] { return !caught.empty(); }, std::chrono::seconds(10));
+    const bool done = dispatcher().WaitServing([&] { return finished.load(); }, std::chrono::seconds(10));
     worker.join();
     EXPECT_TRUE(done);
     EXPECT_TRUE(ranOnMain);

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 
+#include <atomic>
 #include <cmath>
 #include <thread>
 #include <vector>
@@ -292,6 +293,35 @@ TEST(EqualizerDisplay, ShowsTheImpulseResponseOfTheKernelInUse) {
 
     eq.SetSpectrum(nullptr);
     EXPECT_FALSE(view.needData);
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(Prepared, SliderMovesWhileAnotherThreadEqualizes) {
+    double lo = 20;
+    for (int band = 0; band < 31; ++band) {
+        const double hi = lo * std::pow(2.0, 1.0 / 3.0);
+        eq.Filters().Add(new TMMEQFilter(float(lo), float(hi), 0));
+        lo = hi;
+    }
+    eq.Started();
+    std::atomic<bool> stop{false};
+    std::atomic<int> buffers{0};
+    std::thread audio([&] {
+        auto samples = tone(1000, 2048, 3000);
+        while (!stop) {
+            pushThrough(eq, samples);
+            ++buffers;
+        }
+    });
+    for (int round = 0; round < 3; ++round)
+        for (int band = 0; band < 31; ++band) eq.Filters()[band]->SetValue(2, double((band + round) % 25 - 12));
+    while (buffers < 3) std::this_thread::yield();
+    stop = true;
+    audio.join();
+    EXPECT_NEAR(binGain(eq, 21), double((16 + 2) % 25 - 12), 0.01); // bin 21 (904 Hz) lies in band 16
 }
 
 } // namespace
