@@ -1,7 +1,12 @@
 #include "dsp/fft/FFTKernels.h"
 
 #include <cstddef>
+#include <cstdlib>
+#include <cstring>
 #include <utility>
+
+#include "dsp/fft/FFTScalarSteps.h"
+#include "dsp/fft/FFTSimdKernels.h"
 
 namespace {
 
@@ -150,13 +155,6 @@ void PortablePermute(float* data, int32_t length, const int32_t* bitRev) {
     }
 }
 
-inline void MultiplyOne(float* x, const float* f) {
-    const float r = x[0] * f[0] - x[1] * f[1];
-    const float i = x[0] * f[1] + x[1] * f[0];
-    x[0] = r;
-    x[1] = i;
-}
-
 void PortableComplexMultiply(int32_t count, float* data, const float* factors) {
     Index k = 0;
     const Index n = count > 0 ? static_cast<Index>(count) : 0;
@@ -181,10 +179,49 @@ void PortableScaleSingles(int32_t count, float factor, float* data) {
         data[i] *= factor;
 }
 
+void PortableRealSplit(float* data, int32_t half, const RealFFTSplitFactor* split) {
+    const size_t m = half > 0 ? static_cast<size_t>(half) : 0;
+    for (size_t k = 1; k <= m / 2; ++k)
+        SplitRealPair(data, k, m, split[k - 1]);
+}
+
 constinit const FFTKernelTable Portable{
-    &PortablePass<false>,     &PortablePass<true>,   &PortablePermute,
-    &PortableComplexMultiply, &PortableScaleSingles,
+    "portable",         &PortablePass<false>,     &PortablePass<true>,
+    &PortablePermute,   &PortableComplexMultiply, &PortableScaleSingles,
+    &PortableRealSplit,
 };
+
+struct KernelList {
+    const FFTKernelTable* tables[3];
+    size_t count;
+};
+
+KernelList FindKernels() {
+    KernelList list{{&Portable}, 1};
+#if defined(__x86_64__)
+    list.tables[list.count++] = &SSE2FFTKernels();
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx2")) list.tables[list.count++] = &AVX2FFTKernels();
+#endif
+    return list;
+}
+
+const KernelList& Kernels() {
+    static const KernelList list = FindKernels();
+    return list;
+}
+
+const FFTKernelTable& ChooseKernels() {
+    const KernelList& list = Kernels();
+    if (const char* wanted = std::getenv("TONALIS_FFT_KERNELS")) {
+        for (size_t i = 0; i < list.count; ++i)
+            if (std::strcmp(list.tables[i]->name, wanted) == 0) return *list.tables[i];
+    }
+    return *list.tables[list.count - 1];
+}
+
+// Chosen during static initialisation, so no audio thread pays for the first look-up.
+[[maybe_unused]] const FFTKernelTable& InitialKernels = FFTKernels();
 
 } // namespace
 
@@ -192,8 +229,14 @@ const FFTKernelTable& PortableFFTKernels() {
     return Portable;
 }
 
+std::span<const FFTKernelTable* const> AvailableFFTKernels() {
+    const KernelList& list = Kernels();
+    return {list.tables, list.count};
+}
+
 const FFTKernelTable& FFTKernels() {
-    return Portable;
+    static const FFTKernelTable& chosen = ChooseKernels();
+    return chosen;
 }
 
 void ComplexMultiply(int32_t count, std::span<float> data, std::span<const float> factors) {

@@ -3,7 +3,9 @@
 //
 // Complex data is interleaved (real, imaginary) float pairs. The kernels take raw pointers and
 // trust their callers; the span functions at the bottom and the transforms check sizes first.
-// Nothing here allocates, locks or logs.
+// Nothing here allocates, locks or logs. The vectorised tables repeat the portable table's
+// arithmetic value for value, in the same order and without fused multiply-adds, so every table
+// gives the same floats for the same input.
 
 #include <cstdint>
 #include <span>
@@ -16,7 +18,14 @@ struct FFTTwiddle {
     float negSin3;
 };
 
+// Factors of the packed real transform's split step for k: 0.5 cos(k phi), 0.5 - 0.5 sin(k phi).
+struct RealFFTSplitFactor {
+    float halfCos;
+    float halfOneMinusSin;
+};
+
 struct FFTKernelTable {
+    const char* name; // "portable", "sse2", "avx2"
     // Split-radix decimation in frequency over `length` complex values, in place, leaving the
     // result in bit-reversed order. Record k - 1 of `twiddles` holds the factors of k * 2pi/length.
     void (*forwardPass)(float* data, int32_t length, const FFTTwiddle* twiddles);
@@ -27,12 +36,19 @@ struct FFTKernelTable {
     void (*complexMultiply)(int32_t count, float* data, const float* factors);
     // data[i] *= factor for `count` floats.
     void (*scaleSingles)(int32_t count, float factor, float* data);
+    // The split step of the packed real transform over the `half`-point transform Z in place:
+    // X[k] and X[half - k] for k = 1 .. half/2 from Z[k], Z[half - k] and record k - 1 of `split`.
+    void (*realSplit)(float* data, int32_t half, const RealFFTSplitFactor* split);
 };
 
 // The plain single-precision kernels. A faster table may replace them only with a test that holds
 // it against this one over awkward sizes.
 const FFTKernelTable& PortableFFTKernels();
-// The table every transform uses; fixed before main runs and never changed.
+// Every table this processor can run, the portable one first and the fastest last.
+std::span<const FFTKernelTable* const> AvailableFFTKernels();
+// The table every transform uses: the fastest available one, chosen once at start-up and never
+// changed. The environment variable TONALIS_FFT_KERNELS may name another available table
+// ("portable", "sse2") to compare or debug; an unknown name keeps the fastest.
 const FFTKernelTable& FFTKernels();
 
 // data[k] := data[k] * factors[k] for the first `count` complex values. Does nothing for a count

@@ -31,8 +31,11 @@ void FreeFFTPlan(TFFTPlan*& plan) {
 }
 
 void DoFFT(const TFFTPlan* plan, std::span<float> data, int32_t direction) {
+    DoFFT(FFTKernels(), plan, data, direction);
+}
+
+void DoFFT(const FFTKernelTable& k, const TFFTPlan* plan, std::span<float> data, int32_t direction) {
     if (!plan || data.size() < 2 * static_cast<size_t>(plan->Length)) return;
-    const FFTKernelTable& k = FFTKernels();
     if (direction == -1)
         k.inversePass(data.data(), plan->Length, plan->Twiddles.data());
     else

@@ -30,3 +30,5 @@ void FreeFFTPlan(TFFTPlan*& plan);
 //   direction -2 (any other negative value): forward, scaled by 1/N
 // Does nothing without a plan or when data holds fewer than 2N floats.
 void DoFFT(const TFFTPlan* plan, std::span<float> data, int32_t direction);
+// The same through the given kernel table rather than FFTKernels(), to hold one table against another.
+void DoFFT(const FFTKernelTable& kernels, const TFFTPlan* plan, std::span<float> data, int32_t direction);

@@ -6,12 +6,6 @@
 
 #include "dsp/fft/FFTKernels.h"
 
-// Factors of the packed real transform's split step for k: 0.5 cos(k phi), 0.5 - 0.5 sin(k phi).
-struct RealFFTSplitFactor {
-    float halfCos;
-    float halfOneMinusSin;
-};
-
 // table[i] := i with its `bits` low bits reversed, for i < 2^bits. Does nothing when bits is
 // outside 0 .. 30 or the table is shorter than 2^bits.
 void BitReverseTable(std::span<int32_t> table, int32_t bits);

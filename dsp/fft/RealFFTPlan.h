@@ -29,3 +29,6 @@ void FreeRealFFTPlan(TRealFFTPlan*& plan);
 // Forward transform of plan->Length floats in place, unscaled, packed as above. Every direction
 // gives the forward transform. Does nothing without a plan or when data holds fewer than N floats.
 void DoRealFFT(const TRealFFTPlan* plan, std::span<float> data, int32_t direction);
+// The same through the given kernel table rather than FFTKernels().
+void DoRealFFT(const FFTKernelTable& kernels, const TRealFFTPlan* plan, std::span<float> data,
+               int32_t direction);

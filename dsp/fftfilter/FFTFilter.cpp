@@ -53,17 +53,13 @@ void DesignKernel(TFFTFilter& f) {
     std::copy_n(w, 2 * n, f.Response.data());
 }
 
-// Truncation toward zero, then 16-bit saturation. NaN (from an absurd gain) becomes silence.
-int16_t SaturateSample(float v, bool& clipped) {
-    if (v >= 32768.0f) {
-        clipped = true;
-        return 32767;
-    }
-    if (v <= -32769.0f) {
-        clipped = true;
-        return -32768;
-    }
-    if (std::isnan(v)) return 0;
+// Truncation toward zero, then 16-bit saturation. NaN (from an absurd gain) becomes silence
+// without counting as clipped. Written without branches, so the loops below vectorise: clamping to
+// -32768 .. 32767 before truncating gives what truncating and then saturating would.
+inline int16_t SaturateSample(float v, bool& clipped) {
+    clipped |= (v >= 32768.0f) | (v <= -32769.0f);
+    v = v == v ? v : 0.0f;
+    v = std::min(std::max(v, -32768.0f), 32767.0f);
     return static_cast<int16_t>(static_cast<int32_t>(v));
 }
 
@@ -80,12 +76,13 @@ inline void StoreSample(uint8_t* p, int16_t v) {
 // One block of N samples of one channel, read from `in` and written to `out` with a stride of
 // one frame. The two half blocks ride in the real and imaginary parts of one transform: the
 // kernel is real, so they come back apart; H samples convolved with H + 1 taps fit in N points.
-bool FilterBlock(TFFTFilter& f, int32_t channel, const uint8_t* in, uint8_t* out) {
-    const size_t stride = 2 * static_cast<size_t>(f.Channels);
+// The frame stride is a constant, so the conversions compile to vector loops.
+template <int32_t Channels> bool FilterBlock(TFFTFilter& f, int32_t channel, const uint8_t* in, uint8_t* out) {
+    constexpr size_t stride = 2 * Channels;
     const int32_t n = f.BlockLength, h = f.HalfLength;
     std::lock_guard<TMMCriticalSection> guard(f.Lock);
-    std::array<int32_t, FFTFilterArraySize>& s = f.Block[channel];
-    std::array<float, FFTFilterArraySize>& overlap = f.Overlap[channel];
+    int32_t* s = f.Block[channel].data();
+    float* overlap = f.Overlap[channel].data();
     for (int32_t m = 0; m < n; ++m)
         s[m] = LoadSample(in + m * stride);
 
@@ -99,6 +96,7 @@ bool FilterBlock(TFFTFilter& f, int32_t channel, const uint8_t* in, uint8_t* out
     ComplexMultiply(n, WorkSpan(f), f.Response);
     DoFFT(f.Plan.get(), WorkSpan(f), -1);
 
+    // The first half block gets the tail of the previous block, the second the tail of the first.
     bool clipped = false;
     for (int32_t m = 0; m < h; ++m) {
         StoreSample(out + m * stride, SaturateSample(w[2 * m] + overlap[m], clipped));
@@ -220,8 +218,9 @@ bool ProcessFFTFilter(TFFTFilter* filter, uint8_t channelSelect, uint8_t* data, 
     for (int32_t c = firstChannel; c <= lastChannel; ++c) {
         for (int32_t j = 0; j < blocks; ++j) {
             const size_t offset = static_cast<size_t>(j) * blockBytes + 2 * c;
-            if (FilterBlock(f, c, f.InQueue.data() + offset, f.OutQueue.data() + f.OutQueued + offset))
-                clipped = true;
+            const uint8_t* in = f.InQueue.data() + offset;
+            uint8_t* out = f.OutQueue.data() + f.OutQueued + offset;
+            if (f.Channels == 2 ? FilterBlock<2>(f, c, in, out) : FilterBlock<1>(f, c, in, out)) clipped = true;
         }
     }
     const int32_t consumed = blocks * blockBytes;

@@ -7,6 +7,8 @@
 #include <memory>
 #include <numbers>
 #include <random>
+#include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -70,10 +72,23 @@ struct PlanDeleter {
 using PlanPtr = std::unique_ptr<TFFTPlan, PlanDeleter>;
 using RealPlanPtr = std::unique_ptr<TRealFFTPlan, PlanDeleter>;
 
-class ComplexTransformTest : public testing::TestWithParam<int> {};
+// Every kernel table this processor runs, each held against the reference on its own.
+using Kernels = const FFTKernelTable*;
+using TableAndBits = std::tuple<Kernels, int>;
+
+std::vector<Kernels> Tables() {
+    const auto tables = AvailableFFTKernels();
+    return {tables.begin(), tables.end()};
+}
+
+std::string TableAndLength(const testing::TestParamInfo<TableAndBits>& info) {
+    return std::string(std::get<0>(info.param)->name) + "_N" + std::to_string(1 << std::get<1>(info.param));
+}
+
+class ComplexTransformTest : public testing::TestWithParam<TableAndBits> {};
 
 TEST_P(ComplexTransformTest, MatchesReferenceInEveryDirection) {
-    const int bits = GetParam();
+    const auto [kernels, bits] = GetParam();
     PlanPtr plan(CreateFFTPlan(bits));
     ASSERT_TRUE(plan);
     const size_t n = size_t{1} << bits;
@@ -93,46 +108,50 @@ TEST_P(ComplexTransformTest, MatchesReferenceInEveryDirection) {
     for (const Case& c : {Case{1, &forward}, Case{0, &forward}, Case{7, &forward}, Case{-1, &inverse},
                           Case{-2, &scaledForward}, Case{-9, &scaledForward}}) {
         std::vector<float> data = Interleave(x);
-        DoFFT(plan.get(), data, c.direction);
+        DoFFT(*kernels, plan.get(), data, c.direction);
         EXPECT_LT(RelativeError(data, *c.want), Tolerance(bits)) << "N " << n << " direction " << c.direction;
     }
 }
 
 TEST_P(ComplexTransformTest, InverseUndoesForward) {
-    const int bits = GetParam();
+    const auto [kernels, bits] = GetParam();
     PlanPtr plan(CreateFFTPlan(bits));
     ASSERT_TRUE(plan);
     const std::vector<Complex> x = RandomSignal(size_t{1} << bits, 5 + bits);
     std::vector<float> data = Interleave(x);
-    DoFFT(plan.get(), data, 1);
-    DoFFT(plan.get(), data, -1);
+    DoFFT(*kernels, plan.get(), data, 1);
+    DoFFT(*kernels, plan.get(), data, -1);
     EXPECT_LT(RelativeError(data, x), Tolerance(bits));
 }
 
 // 2, 4 and 8 points take the dedicated butterflies, 16 the first table-driven split.
-INSTANTIATE_TEST_SUITE_P(Sizes, ComplexTransformTest, testing::Range(1, 13));
+INSTANTIATE_TEST_SUITE_P(Sizes, ComplexTransformTest,
+                         testing::Combine(testing::ValuesIn(Tables()), testing::Range(1, 13)),
+                         TableAndLength);
 
 // Sizes far past the caches, checked on a few bins and by a round trip.
 TEST(ComplexTransformTest, LargePlansMatchReferenceOnSampledBins) {
-    for (int bits : {15, 17}) {
-        PlanPtr plan(CreateFFTPlan(bits));
-        ASSERT_TRUE(plan);
-        const size_t n = size_t{1} << bits;
-        const std::vector<Complex> x = RandomSignal(n, 99);
-        std::vector<float> data = Interleave(x);
-        DoFFT(plan.get(), data, 1);
-        const double rms = std::sqrt(2.0 / 3.0 * n); // expected RMS of a bin of this noise
-        for (size_t k : {size_t{0}, size_t{1}, size_t{3}, n / 4 + 5, n / 2, n - 1}) {
-            Complex want = 0;
-            for (size_t j = 0; j < n; ++j) {
-                const double angle = -2.0 * std::numbers::pi * static_cast<double>((k * j) % n) / n;
-                want += x[j] * Complex(std::cos(angle), std::sin(angle));
+    for (Kernels kernels : Tables()) {
+        for (int bits : {15, 17}) {
+            PlanPtr plan(CreateFFTPlan(bits));
+            ASSERT_TRUE(plan);
+            const size_t n = size_t{1} << bits;
+            const std::vector<Complex> x = RandomSignal(n, 99);
+            std::vector<float> data = Interleave(x);
+            DoFFT(*kernels, plan.get(), data, 1);
+            const double rms = std::sqrt(2.0 / 3.0 * n); // expected RMS of a bin of this noise
+            for (size_t k : {size_t{0}, size_t{1}, size_t{3}, n / 4 + 5, n / 2, n - 1}) {
+                Complex want = 0;
+                for (size_t j = 0; j < n; ++j) {
+                    const double angle = -2.0 * std::numbers::pi * static_cast<double>((k * j) % n) / n;
+                    want += x[j] * Complex(std::cos(angle), std::sin(angle));
+                }
+                EXPECT_LT(std::abs(Complex(data[2 * k], data[2 * k + 1]) - want) / rms, Tolerance(bits))
+                    << kernels->name << " N " << n << " bin " << k;
             }
-            EXPECT_LT(std::abs(Complex(data[2 * k], data[2 * k + 1]) - want) / rms, Tolerance(bits))
-                << "N " << n << " bin " << k;
+            DoFFT(*kernels, plan.get(), data, -1);
+            EXPECT_LT(RelativeError(data, x), Tolerance(bits)) << kernels->name << " N " << n;
         }
-        DoFFT(plan.get(), data, -1);
-        EXPECT_LT(RelativeError(data, x), Tolerance(bits)) << "N " << n;
     }
 }
 
@@ -225,10 +244,10 @@ TEST(DoFFTTest, DoesNothingWithoutPlanOrWithShortData) {
     EXPECT_EQ(realData, std::vector<float>(15, 1.0f));
 }
 
-class RealTransformTest : public testing::TestWithParam<int> {};
+class RealTransformTest : public testing::TestWithParam<TableAndBits> {};
 
 TEST_P(RealTransformTest, MatchesReferenceInPackedLayout) {
-    const int bits = GetParam();
+    const auto [kernels, bits] = GetParam();
     RealPlanPtr plan(CreateRealFFTPlan(bits));
     ASSERT_TRUE(plan);
     const size_t n = size_t{1} << bits;
@@ -240,7 +259,7 @@ TEST_P(RealTransformTest, MatchesReferenceInPackedLayout) {
     std::vector<float> data(n);
     for (size_t i = 0; i < n; ++i)
         data[i] = static_cast<float>(x[i].real());
-    DoRealFFT(plan.get(), data, 1);
+    DoRealFFT(*kernels, plan.get(), data, 1);
 
     // Bin 0 carries DC with an exact zero beside it; the Nyquist term has no slot.
     EXPECT_EQ(data[1], 0.0f);
@@ -249,7 +268,9 @@ TEST_P(RealTransformTest, MatchesReferenceInPackedLayout) {
 }
 
 // 2 points is the DC-only case, 4 the self-paired split step, 8 and 16 the small butterflies.
-INSTANTIATE_TEST_SUITE_P(Sizes, RealTransformTest, testing::Range(1, 14));
+INSTANTIATE_TEST_SUITE_P(Sizes, RealTransformTest,
+                         testing::Combine(testing::ValuesIn(Tables()), testing::Range(1, 14)),
+                         TableAndLength);
 
 TEST(RealTransformTest, CosineOfOneBinLandsInThatBin) {
     RealPlanPtr plan(CreateRealFFTPlan(10));
