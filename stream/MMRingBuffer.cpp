@@ -142,37 +142,29 @@ void TMMRingBuffer::Started() {
     TMMDSPComponent::Started();
 }
 
-void TMMRingBuffer::Stopped() {
-    if (queueOpen_.load()) {
-        {
-            std::lock_guard guard(lock_);
-            primed_ = false;
-            stopping_.store(true);
-            loopEnabled_ = wrapped_ = false;
-            loopCount_ = loopsLeft_ = 0;
-        }
-        waitIdle();
-        // What is still queued reaches the output before the queue is emptied.
-        if (mode_.load() == qmWrite) runDrainHere();
+void TMMRingBuffer::flushQueue() {
+    {
         std::lock_guard guard(lock_);
-        emptyQueueLocked();
+        primed_ = false;
+        stopping_.store(true);
+        loopEnabled_ = wrapped_ = false;
+        loopCount_ = loopsLeft_ = 0;
     }
+    waitIdle();
+    // What is still queued reaches the output before the queue is emptied.
+    if (mode_.load() == qmWrite) runDrainHere();
+    std::lock_guard guard(lock_);
+    emptyQueueLocked();
+}
+
+void TMMRingBuffer::Stopped() {
+    if (queueOpen_.load()) flushQueue();
     TMMDSPComponent::Stopped();
 }
 
 void TMMRingBuffer::Reset() {
     if (queueOpen_.load()) {
-        {
-            std::lock_guard guard(lock_);
-            primed_ = false;
-            stopping_.store(true);
-            loopEnabled_ = wrapped_ = false;
-            loopCount_ = loopsLeft_ = 0;
-        }
-        waitIdle();
-        if (mode_.load() == qmWrite) runDrainHere();
-        std::lock_guard guard(lock_);
-        emptyQueueLocked();
+        flushQueue();
         stopping_.store(false);
     }
     TMMDSPComponent::Reset();

@@ -101,6 +101,8 @@ private:
     void drainJob(bool forStop);
     void runDrainHere();
     void waitIdle();
+    // Stops the worker, drains a write queue downstream and empties the queue.
+    void flushQueue();
     bool onWorker() const;
     void stopWorker();
     void releaseMemory();

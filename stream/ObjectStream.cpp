@@ -27,31 +27,17 @@ void ObjectStreamReader::ReadBytes(void* out, size_t n) {
     pos_ += n;
 }
 
-uint8_t ObjectStreamReader::ReadU8() {
-    uint8_t v;
-    ReadBytes(&v, 1);
+template <typename T> T ObjectStreamReader::read() {
+    T v;
+    ReadBytes(&v, sizeof v);
     return v;
 }
-int16_t ObjectStreamReader::ReadI16() {
-    int16_t v;
-    ReadBytes(&v, 2);
-    return v;
-}
-int32_t ObjectStreamReader::ReadI32() {
-    int32_t v;
-    ReadBytes(&v, 4);
-    return v;
-}
-float ObjectStreamReader::ReadF32() {
-    float v;
-    ReadBytes(&v, 4);
-    return v;
-}
-double ObjectStreamReader::ReadF64() {
-    double v;
-    ReadBytes(&v, 8);
-    return v;
-}
+
+uint8_t ObjectStreamReader::ReadU8() { return read<uint8_t>(); }
+int16_t ObjectStreamReader::ReadI16() { return read<int16_t>(); }
+int32_t ObjectStreamReader::ReadI32() { return read<int32_t>(); }
+float ObjectStreamReader::ReadF32() { return read<float>(); }
+double ObjectStreamReader::ReadF64() { return read<double>(); }
 
 std::string ObjectStreamReader::ReadString(size_t n) {
     if (n > Left()) throw EStreamError(StreamText::InvalidObjectStream);

@@ -56,6 +56,7 @@ public:
     size_t Left() const { return size_ - pos_; }
 
 private:
+    template <typename T> T read();
     const uint8_t* data_;
     size_t size_;
     size_t pos_ = 0;
